@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs whatever is missing, builds, and runs the 64-bit build of the saver full
+# screen under Wine: on $DISPLAY when one is set, otherwise on a virtual display.
+# After a few seconds it saves a screenshot to build/x86_64/screenshot.png and ends
+# the saver. SECONDS_SHOWN=N changes how long it shows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+tools/build.sh >/dev/null
+bench=$root/build/x86_64/run-bench
+wine_bench() { "$root/tests/bench/wine-bench.sh" "$bench" "$@"; }
+
+BENCH_DISPLAY=${DISPLAY:-} wine_bench start >/dev/null
+trap 'wine_bench stop' EXIT
+display=$(cat "$bench/display")
+echo "running the saver on display $display"
+
+wine_bench run "$root/build/x86_64/vesperine.scr" /s &
+saver=$!
+sleep "${SECONDS_SHOWN:-5}"
+
+screenshot=$root/build/x86_64/screenshot.png
+import -display "$display" -window root "$screenshot"
+echo "screenshot: $screenshot"
+
+# A key press ends the saver; taskkill's close request is the fallback.
+DISPLAY=$display xdotool key space 2>/dev/null || true
+for _ in $(seq 20); do kill -0 "$saver" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$saver" 2>/dev/null && wine_bench run taskkill /im vesperine.scr >/dev/null || true
+status=0
+wait "$saver" || status=$?
+echo "saver ended with exit code $status"
