@@ -16,6 +16,7 @@ int RunGuarded(int (*mode)(const char *), const char *arguments);
 int RunSaver(HWND parent);
 LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SaverDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LONG VerifyUnlock(HWND window);
 
 // Legacy-platform password support
 void LoadPasswordVerifier();
