@@ -1,7 +1,8 @@
 /* Stands in for the legacy platform's MPR.DLL, whose password-change dialog Wine
    does not have. It writes how it was called to the file named by
    VESPERINE_MPR_LOG, and with VESPERINE_MPR_FAULT set it faults instead, so that a
-   fault inside the saver's password-change mode can be provoked. */
+   fault inside the saver's password-change mode can be provoked. When FreeLibrary
+   unloads it (not at process exit), it adds a line "freed" to the same file. */
 #include <windows.h>
 #include <stdio.h>
 
@@ -18,4 +19,19 @@ __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND pare
         }
     }
     return 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    char path[MAX_PATH];
+    (void)instance;
+    if (reason == DLL_PROCESS_DETACH && reserved == NULL &&
+        GetEnvironmentVariableA("VESPERINE_MPR_LOG", path, sizeof path) > 0) {
+        FILE *log = fopen(path, "a");
+        if (log != NULL) {
+            fprintf(log, "\nfreed");
+            fclose(log);
+        }
+    }
+    return TRUE;
 }
