@@ -7,6 +7,7 @@
 #include "support/test_paths.h"
 #include "support/saver_process.h"
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -135,12 +136,29 @@ protected:
         }
         return true;
     }
-    // The password-library events other than verifications, joined by "|".
+    size_t CountLines(const std::string &wanted)
+    {
+        std::vector<std::string> lines = LinesOf(passwordLog);
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), wanted));
+    }
+    bool WaitForLogLine(const std::string &wanted, DWORD timeoutMs = 2000)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            for (const std::string &line : LinesOf(passwordLog))
+                if (line == wanted)
+                    return true;
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(5);
+        }
+    }
+    // The password library's loading and freeing, joined by "|".
     std::string LibraryEvents()
     {
         std::string events;
         for (const std::string &line : LinesOf(passwordLog))
-            if (line.compare(0, 7, "verify ") != 0)
+            if (line.compare(0, 7, "loaded") == 0 || line.compare(0, 6, "freed ") == 0)
                 events += (events.empty() ? "" : "|") + line;
         return events;
     }
@@ -226,22 +244,20 @@ TEST_F(LockedSaver, RefusedPasswordHoldsOffThenAcceptanceEndsTheSaver)
     Sleep(30);
     EXPECT_EQ(WaitForSingleObject(saver.process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the saver ended";
     EXPECT_TRUE(IsWindow(window));
-    CURSORINFO cursor = {};
-    cursor.cbSize = sizeof cursor;
-    ASSERT_TRUE(GetCursorInfo(&cursor));
-    EXPECT_EQ(cursor.hCursor, nullptr) << "the cursor shows after the refusal";
+    EXPECT_TRUE(WaitForLogLine("cursor hidden")) << "the cursor shows after the refusal";
 
     // 150 ms after the check: refused without asking.
     WaitUntilTick(checkEnded, 150);
     PostMessageA(window, WM_CLOSE, 0, 0);
     WaitUntilTick(checkEnded, 240);
-    EXPECT_EQ(Verifications().size(), 1u);
+    EXPECT_EQ(CountLines("asked"), 1u);
     EXPECT_TRUE(IsWindow(window));
 
     // 250 ms after it: asked again, accepted, and the saver ends with 0.
     WaitUntilTick(checkEnded, 250);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
+    EXPECT_EQ(CountLines("asked"), 2u);
     ASSERT_EQ(Verifications().size(), 2u);
     EXPECT_EQ(FieldOf(Verifications()[1], "answer"), "1");
     EXPECT_EQ(FieldOf(Verifications()[1], "nested"), "0");

@@ -5,6 +5,7 @@
    It appends one line per event to the file named by VESPERINE_PASSWORD_LOG:
      loaded                    when the library is loaded
      freed running=R           when FreeLibrary unloads it (not at process exit)
+     asked                     when the verifier is entered
      verify hwnd=H answer=A nested=N dispatched=D closeQueued=Q alive=L running=R end=T
    The answers come from VESPERINE_PASSWORD_ANSWERS, one digit per call ("01": refuse,
    then accept; the last one repeats). Like a real dialog, each call shows the arrow
@@ -12,7 +13,9 @@
    a WM_CLOSE to the saver window, and it records how many of the two the loop
    dispatched (D), whether a WM_CLOSE is queued afterwards (Q), whether the window
    is still alive (L), whether it was entered again from inside the loop (N), the
-   screen-saver-running state (R) and the tick count when it returns (T). */
+   screen-saver-running state (R) and the tick count when it returns (T). Shortly
+   after each call, a timer on the saver's thread adds "cursor hidden" or
+   "cursor shown", the cursor as the saver left it after the check. */
 #include <windows.h>
 #include <stdio.h>
 
@@ -79,6 +82,15 @@ static int RunModalLoop(HWND window, DWORD milliseconds)
     return dispatched;
 }
 
+static void CALLBACK RecordCursorAfterCheck(HWND window, UINT message, UINT_PTR timer, DWORD tick)
+{
+    (void)window;
+    (void)message;
+    (void)tick;
+    KillTimer(NULL, timer);
+    AppendToLog(GetCursor() == NULL ? "cursor hidden" : "cursor shown");
+}
+
 __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window)
 {
     char line[256];
@@ -86,6 +98,7 @@ __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window)
     int answer = NextAnswer();
     int dispatched, closeQueued, running;
 
+    AppendToLog("asked");
     if (depth > 0) {
         enteredAgain = 1;
         return FALSE;
@@ -104,6 +117,7 @@ __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window)
             IsWindow(window) ? 1 : 0, running, GetTickCount());
     ++calls;
     AppendToLog(line);
+    SetTimer(NULL, 0, 30, RecordCursorAfterCheck);
     return answer;
 }
 #endif
