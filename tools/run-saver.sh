@@ -27,7 +27,12 @@ echo "screenshot: $screenshot"
 # A key press ends the saver; taskkill's close request is the fallback.
 DISPLAY=$display xdotool key space 2>/dev/null || true
 for _ in $(seq 20); do kill -0 "$saver" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$saver" 2>/dev/null && wine_bench run taskkill /im vesperine.scr >/dev/null || true
+if kill -0 "$saver" 2>/dev/null; then
+  echo "the key press did not end the saver; asking it to close"
+  wine_bench run taskkill /im vesperine.scr >/dev/null || true
+else
+  echo "the key press ended the saver"
+fi
 status=0
 wait "$saver" || status=$?
 echo "saver ended with exit code $status"
