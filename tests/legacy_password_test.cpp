@@ -44,23 +44,15 @@ protected:
     {
         CreateDirectoryA(TEST_WORK_DIR, nullptr);
         directory = std::string(TEST_WORK_DIR) + "\\locked";
-        CreateDirectoryA(directory.c_str(), nullptr);
         legacySaver = directory + "\\locked-saver.scr";
         currentSaver = directory + "\\unlocked-saver.scr";
         passwordLog = directory + "\\password.txt";
         mprLog = directory + "\\mpr.txt";
-        ASSERT_TRUE(CopyFileA(VESPERINE_SCR_PATH, legacySaver.c_str(), FALSE));
+        ASSERT_TRUE(PrepareLegacySaver(directory, "locked-saver.scr"));
         ASSERT_TRUE(CopyFileA(VESPERINE_SCR_PATH, currentSaver.c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(FAKE_MPR_PATH, (directory + "\\mpr.dll").c_str(), FALSE));
         UsePasswordLibrary(FAKE_PASSWORD_CPL_PATH);
         DeleteFileA(passwordLog.c_str());
         DeleteFileA(mprLog.c_str());
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\locked-saver.scr", "Version",
-                                  REG_SZ, "win98", 6),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\locked-saver.scr\\DllOverrides",
-                                  "mpr", REG_SZ, "native", 7),
-                  ERROR_SUCCESS);
         RegDeleteKeyValueA(HKEY_CURRENT_USER, kDesktopKey, kUsePassword);
     }
     void TearDown() override

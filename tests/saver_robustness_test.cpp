@@ -86,18 +86,10 @@ protected:
     {
         CreateDirectoryA(TEST_WORK_DIR, nullptr);
         directory = std::string(TEST_WORK_DIR) + "\\legacy";
-        CreateDirectoryA(directory.c_str(), nullptr);
         saver = directory + "\\legacy-saver.scr";
         log = directory + "\\password-change.txt";
-        ASSERT_TRUE(CopyFileA(VESPERINE_SCR_PATH, saver.c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(FAKE_MPR_PATH, (directory + "\\mpr.dll").c_str(), FALSE));
+        ASSERT_TRUE(PrepareLegacySaver(directory, "legacy-saver.scr"));
         DeleteFileA(log.c_str());
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\legacy-saver.scr", "Version",
-                                  REG_SZ, "win98", 6),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\legacy-saver.scr\\DllOverrides",
-                                  "mpr", REG_SZ, "native", 7),
-                  ERROR_SUCCESS);
     }
     void TearDown() override { EndLeftoverSavers(); }
     std::vector<std::string> Environment(bool fault)

@@ -45,6 +45,17 @@ void EndLeftoverSavers()
     startedSavers.clear();
 }
 
+bool PrepareLegacySaver(const std::string &directory, const std::string &fileName)
+{
+    CreateDirectoryA(directory.c_str(), nullptr);
+    const std::string appDefaults = "Software\\Wine\\AppDefaults\\" + fileName;
+    return CopyFileA(VESPERINE_SCR_PATH, (directory + "\\" + fileName).c_str(), FALSE) &&
+           CopyFileA(FAKE_MPR_PATH, (directory + "\\mpr.dll").c_str(), FALSE) &&
+           RegSetKeyValueA(HKEY_CURRENT_USER, appDefaults.c_str(), "Version", REG_SZ, "win98", 6) == ERROR_SUCCESS &&
+           RegSetKeyValueA(HKEY_CURRENT_USER, (appDefaults + "\\DllOverrides").c_str(), "mpr", REG_SZ, "native", 7) ==
+               ERROR_SUCCESS;
+}
+
 SaverProcess StartSaver(const std::string &commandLine, const std::string &application,
                         const std::vector<std::string> &environment)
 {

@@ -20,6 +20,11 @@ SaverProcess StartSaver(const std::string &commandLine, const std::string &appli
 // leaves no window behind for the next one.
 void EndLeftoverSavers();
 
+// Copies the built saver into `directory` as `fileName`, with the MPR.DLL stand-in
+// beside it, and has this prefix report Windows 98 to that file name and load the
+// MPR.DLL beside it. Returns false when a step fails.
+bool PrepareLegacySaver(const std::string &directory, const std::string &fileName);
+
 // "path" args: the usual way the system starts the saver.
 std::string SaverCommand(const std::string &arguments, const std::string &application = VESPERINE_SCR_PATH);
 
