@@ -12,7 +12,6 @@
 #include "support/test_paths.h"
 
 #include <cstring>
-#include <functional>
 #include <new>
 #include <string>
 #include <vector>
