@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/replaced_import.h"
+
 #include "playback/clip_file.h"
 #include "playback/playback_state.h"
 #include "resources/resource_ids.h"
@@ -23,24 +25,6 @@ extern UINT(WINAPI *__imp_GetWindowsDirectoryA)(LPSTR, UINT);
 extern BOOL(WINAPI *__imp_WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 }
 
-// Points one import slot at a replacement for the scope's lifetime.
-template <typename Function>
-class ReplacedImport {
-public:
-    ReplacedImport(Function *slot, Function replacement) : slot(slot), original(*slot) { Write(replacement); }
-    ~ReplacedImport() { Write(original); }
-
-private:
-    void Write(Function value)
-    {
-        DWORD protection = 0;
-        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-        *slot = value;
-        VirtualProtect(slot, sizeof *slot, protection, &protection);
-    }
-    Function *slot;
-    Function original;
-};
 
 // The module that the extraction takes for its own.
 static HMODULE clipModule;

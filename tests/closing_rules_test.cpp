@@ -4,6 +4,8 @@
 // change, are replaced, by pointing this program's own import slots at fakes.
 #include <gtest/gtest.h>
 
+#include "support/replaced_import.h"
+
 #include "host/host.h"
 #include "support/recording_clip_stage.h"
 
@@ -17,24 +19,6 @@ extern DWORD(WINAPI *__imp_GetTickCount)();
 extern BOOL(WINAPI *__imp_GetSystemPowerStatus)(LPSYSTEM_POWER_STATUS);
 }
 
-// Points one import slot at a replacement for the scope's lifetime.
-template <typename Function>
-class ReplacedImport {
-public:
-    ReplacedImport(Function *slot, Function replacement) : slot(slot), original(*slot) { Write(replacement); }
-    ~ReplacedImport() { Write(original); }
-
-private:
-    void Write(Function value)
-    {
-        DWORD protection = 0;
-        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-        *slot = value;
-        VirtualProtect(slot, sizeof *slot, protection, &protection);
-    }
-    Function *slot;
-    Function original;
-};
 
 static DWORD fakeTick;
 static DWORD WINAPI FakeGetTickCount()
