@@ -1,20 +1,30 @@
-// The playback's one process-wide record. So far it holds what the clip extraction
-// writes, the temporary clip file and its path for the playback graph, and the video
-// mixer's bitmap interface that the caption overlay draws through.
+// The playback's one process-wide record: the graph's and the renderer's interfaces,
+// the clip's native size, the caption font and the temporary clip file. Every
+// interface field holds exactly one reference; null means nothing is held. The
+// teardown gives each up and clears the field.
 #pragma once
 
 #include <windows.h>
 
 #include <d3d9.h>
 #include <strmif.h>   // the media types that vmr9.h builds on
+#include <control.h>
 #include <vmr9.h>
 
 struct TempClipFile;
 
 struct PlaybackState {
-    TempClipFile *clipFile = nullptr;          // the one temporary-clip object, owned; null when none exists
-    WCHAR clipPathWide[MAX_PATH] = {};         // the clip file's path in wide characters; empty until the file exists
-    IVMRMixerBitmap9 *mixerBitmap = nullptr;   // the renderer's mixer bitmap, one reference held; null when there is no graph
+    IGraphBuilder *graphBuilder = nullptr;                // the filter graph manager
+    IBaseFilter *renderer = nullptr;                      // the VMR-9 filter, set once it is fully configured
+    IMediaControl *mediaControl = nullptr;                // runs the graph
+    IMediaEventEx *mediaEvent = nullptr;                  // the graph's event queue and its notification window
+    IMediaSeeking *mediaSeeking = nullptr;                // rewinds the clip
+    IVMRWindowlessControl9 *windowlessControl = nullptr;  // clipping window, border, video position, repaint
+    IVMRMixerBitmap9 *mixerBitmap = nullptr;              // the renderer's alpha-bitmap input for the caption
+    RECT nativeVideoRect = {};                            // (0, 0, clip width, clip height) in pixels
+    HFONT captionFont = nullptr;                          // the caption's font, owned
+    TempClipFile *clipFile = nullptr;                     // the one temporary-clip object, owned; null when none exists
+    WCHAR clipPathWide[MAX_PATH] = {};                    // the clip file's path in wide characters; empty until the file exists
 };
 
 extern PlaybackState playback;
