@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <d3d9.h>
-#include <strmif.h>   // the media types that vmr9.h builds on
-#include <control.h>
+#include <strmif.h>    // the filter graph's interfaces
+#include <control.h>   // IMediaControl, IMediaEventEx
+#include <evcode.h>    // EC_COMPLETE
+#include <uuids.h>     // CLSID_FilterGraph, CLSID_VideoMixingRenderer9
 #include <vmr9.h>
 
 struct TempClipFile;
