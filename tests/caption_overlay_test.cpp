@@ -23,6 +23,7 @@ extern int(WINAPI *__imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
 extern UINT_PTR(WINAPI *__imp_SetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
 extern HDC(WINAPI *__imp_GetDC)(HWND);
 extern int(WINAPI *__imp_ReleaseDC)(HWND, HDC);
+extern BOOL(WINAPI *__imp_DeleteObject)(HGDIOBJ);
 
 static const COLORREF kLightBlue = 0xFFD7AD;
 static const COLORREF kWhite = 0xFFFFFF;
@@ -55,6 +56,9 @@ static std::vector<COLORREF> CopyPixels(HDC dc, int width, int height)
     DeleteObject(copy);
     return pixels;
 }
+
+// The DC of the last SetAlphaBitmap call, kept past the call for the deletion watch.
+static HDC lastCaptionDc = nullptr;
 
 // What the mixer is handed, and what it finds in the DC while the call lasts.
 struct SetCall {
@@ -90,6 +94,7 @@ struct RecordingMixerBitmap : IVMRMixerBitmap9 {
         if (width > 0 && height > 0 && width <= 4096 && height <= 4096)
             call.pixels = CopyPixels(bitmap->hdc, width, height);
         sets.push_back(call);
+        lastCaptionDc = bitmap->hdc;
         return setResult;
     }
     HRESULT STDMETHODCALLTYPE UpdateAlphaBitmapParameters(const VMR9AlphaBitmap *) override { return E_NOTIMPL; }
@@ -113,6 +118,17 @@ static int WINAPI CountingReleaseDC(HWND window, HDC dc)
     if (released)
         --windowDcsHeld;
     return released;
+}
+
+// Bitmaps deleted while still selected into the caption's DC: Wine defers such a
+// deletion until the DC goes, Windows refuses it and the bitmap leaks.
+static int deletedWhileSelected = 0;
+static BOOL(WINAPI *const realDeleteObject)(HGDIOBJ) = __imp_DeleteObject;
+static BOOL WINAPI WatchingDeleteObject(HGDIOBJ object)
+{
+    if (lastCaptionDc != nullptr && object != nullptr && GetCurrentObject(lastCaptionDc, OBJ_BITMAP) == object)
+        ++deletedWhileSelected;
+    return realDeleteObject(object);
 }
 
 // The measurement stand-in: answers `standInExtent`, or fails; remembers its DCs.
@@ -149,6 +165,8 @@ protected:
     void SetUp() override
     {
         windowDcsHeld = 0;
+        deletedWhileSelected = 0;
+        lastCaptionDc = nullptr;
         window = CreateWindowExA(0, "STATIC", "caption", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
         caption = CaptionState{};
@@ -167,6 +185,7 @@ protected:
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
         EXPECT_EQ(windowDcsHeld, 0) << "every window DC taken is given back";
+        EXPECT_EQ(deletedWhileSelected, 0) << "the caption bitmap is selected out before it is deleted";
     }
 
     // A playback as the graph leaves it for the caption: the recording mixer, the
@@ -232,6 +251,7 @@ protected:
 
     ReplacedImport<decltype(__imp_GetDC)> getDc{&__imp_GetDC, CountingGetDC};
     ReplacedImport<decltype(__imp_ReleaseDC)> releaseDc{&__imp_ReleaseDC, CountingReleaseDC};
+    ReplacedImport<decltype(__imp_DeleteObject)> deleteObject{&__imp_DeleteObject, WatchingDeleteObject};
     HWND window = nullptr;
     RecordingMixerBitmap mixer;
 };
@@ -329,8 +349,8 @@ TEST_F(CaptionOverlay, A160By13TextOverA1024By768VideoSitsAtTheCorner)
     EXPECT_NEAR(sent.rDest.top, 0.933f, 0.0005f);
     EXPECT_EQ(sent.rDest.right, 0.95f);
     EXPECT_EQ(sent.rDest.bottom, 0.95f);
-    EXPECT_FLOAT_EQ(sent.rDest.right - sent.rDest.left, 160.0f / 1024);
-    EXPECT_FLOAT_EQ(sent.rDest.bottom - sent.rDest.top, 13.0f / 768);
+    EXPECT_NEAR(sent.rDest.right - sent.rDest.left, 160.0f / 1024, 1e-6f);
+    EXPECT_NEAR(sent.rDest.bottom - sent.rDest.top, 13.0f / 768, 1e-6f);
 }
 
 // The first start of a caption and a second one while it runs (a loop shorter than the
