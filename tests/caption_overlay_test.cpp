@@ -20,6 +20,7 @@
 
 extern BOOL(WINAPI *__imp_GetTextExtentPoint32A)(HDC, LPCSTR, int, LPSIZE);
 extern int(WINAPI *__imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
+extern HBITMAP(WINAPI *__imp_CreateCompatibleBitmap)(HDC, int, int);
 extern UINT_PTR(WINAPI *__imp_SetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
 extern HDC(WINAPI *__imp_GetDC)(HWND);
 extern int(WINAPI *__imp_ReleaseDC)(HWND, HDC);
@@ -159,6 +160,8 @@ static int WINAPI RecordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UI
 }
 
 static UINT_PTR WINAPI FailingSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) { return 0; }
+static HBITMAP(WINAPI *const realCreateCompatibleBitmap)(HDC, int, int) = __imp_CreateCompatibleBitmap;
+static HBITMAP WINAPI FailingCreateCompatibleBitmap(HDC, int, int) { return nullptr; }
 
 class CaptionOverlay : public testing::Test {
 protected:
@@ -404,18 +407,19 @@ TEST_F(CaptionOverlay, ACaptionThatCannotBeShownEndsThePlaybackWithTheDirectXBox
     struct Case {
         const char *name;
         HRESULT setResult;
-        bool measureFails;
+        enum { NoGdiFailure, MeasuringFails, BitmapFails } gdi;
         RECT video;
         bool withMixer;
         HRESULT expected;
     };
     const Case cases[] = {
-        {"mixer refuses the bitmap", E_OUTOFMEMORY, false, {0, 0, 1024, 768}, true, E_OUTOFMEMORY},
-        {"mixer cannot blend", E_NOTIMPL, false, {0, 0, 1024, 768}, true, E_NOTIMPL},
-        {"text cannot be measured", S_OK, true, {0, 0, 1024, 768}, true, E_FAIL},
-        {"no video width", S_OK, false, {0, 0, 0, 768}, true, E_UNEXPECTED},
-        {"no video height", S_OK, false, {0, 0, 1024, 0}, true, E_UNEXPECTED},
-        {"no mixer", S_OK, false, {0, 0, 1024, 768}, false, E_UNEXPECTED},
+        {"mixer refuses the bitmap", E_OUTOFMEMORY, Case::NoGdiFailure, {0, 0, 1024, 768}, true, E_OUTOFMEMORY},
+        {"mixer cannot blend", E_NOTIMPL, Case::NoGdiFailure, {0, 0, 1024, 768}, true, E_NOTIMPL},
+        {"text cannot be measured", S_OK, Case::MeasuringFails, {0, 0, 1024, 768}, true, E_FAIL},
+        {"no bitmap for the text", S_OK, Case::BitmapFails, {0, 0, 1024, 768}, true, E_OUTOFMEMORY},
+        {"no video width", S_OK, Case::NoGdiFailure, {0, 0, 0, 768}, true, E_UNEXPECTED},
+        {"no video height", S_OK, Case::NoGdiFailure, {0, 0, 1024, 0}, true, E_UNEXPECTED},
+        {"no mixer", S_OK, Case::NoGdiFailure, {0, 0, 1024, 768}, false, E_UNEXPECTED},
     };
     ReplacedImport<decltype(__imp_MessageBoxA)> box(&__imp_MessageBoxA, RecordingMessageBoxA);
     for (const Case &c : cases) {
@@ -435,7 +439,11 @@ TEST_F(CaptionOverlay, ACaptionThatCannotBeShownEndsThePlaybackWithTheDirectXBox
 
         {
             ReplacedImport<decltype(__imp_GetTextExtentPoint32A)> extent(
-                &__imp_GetTextExtentPoint32A, c.measureFails ? StandInTextExtent : realGetTextExtentPoint32A);
+                &__imp_GetTextExtentPoint32A,
+                c.gdi == Case::MeasuringFails ? StandInTextExtent : realGetTextExtentPoint32A);
+            ReplacedImport<decltype(__imp_CreateCompatibleBitmap)> bitmap(
+                &__imp_CreateCompatibleBitmap,
+                c.gdi == Case::BitmapFails ? FailingCreateCompatibleBitmap : realCreateCompatibleBitmap);
             EXPECT_EQ(ShowCaption(window, captionTexts[0]), c.expected);
             EXPECT_EQ(mixer.sets.size(), c.setResult != S_OK ? 1u : 0u);
 
@@ -448,7 +456,7 @@ TEST_F(CaptionOverlay, ACaptionThatCannotBeShownEndsThePlaybackWithTheDirectXBox
             madeHere.push_back(call.bitmapInDc);
         }
         // Two calls: a DC each, and a bitmap each when the mixer was reached.
-        EXPECT_EQ(madeHere.size(), c.measureFails ? 2u : c.setResult != S_OK ? 4u : 0u);
+        EXPECT_EQ(madeHere.size(), c.gdi == Case::MeasuringFails ? 2u : c.setResult != S_OK ? 4u : 0u);
         for (HGDIOBJ object : madeHere)
             EXPECT_EQ(GetObjectType(object), 0u) << "a DC or bitmap of the caption is left";
         EXPECT_EQ(playback.mixerBitmap, nullptr);
