@@ -224,9 +224,37 @@ TEST_F(RunningSaver, ClipPlaysLoopsWithCaptionsAndEndsCleanly)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().call, "Destroy") << "a reference to the renderer was still held at the end";
     EXPECT_EQ(CallsNamed(calls, "Create").size(), 1u);
+    const std::vector<MixerCall> placed = CallsNamed(calls, "SetVideoPosition");
+    ASSERT_EQ(placed.size(), 1u);
+    EXPECT_EQ(placed[0].Value("dest"), std::to_string(video.left) + "," + std::to_string(video.top) + "," +
+                                           std::to_string(video.right) + "," + std::to_string(video.bottom));
     const std::vector<MixerCall> colours = CallsNamed(calls, "SetBorderColor");
     ASSERT_EQ(colours.size(), 1u);
     EXPECT_NE(colours[0].line.find("SetBorderColor 0x000000 hr=0x00000000"), std::string::npos) << colours[0].line;
+}
+
+// Run on a bench whose screen is smaller than the clip: the saver asks the renderer to
+// fill the whole screen. Wine's presenter then shows only part of the frame, so the
+// picture is saved for a look but only its movement is checked.
+TEST_F(RunningSaver, ClipIsStretchedOverASmallScreen)
+{
+    ASSERT_TRUE(screen.right < kClipWidth && screen.bottom < kClipHeight) << "the screen is not smaller than the clip";
+    HWND window = StartFullScreen();
+    ASSERT_NE(window, nullptr);
+    PumpMessagesFor(3000);
+    ScreenPicture first = CaptureScreen(screen);
+    PumpMessagesFor(1000);
+    ScreenPicture second = CaptureScreen(screen);
+    ASSERT_FALSE(first.pixels.empty());
+    SavePicture(second, SMALL_SCREEN_SCREENSHOT_PATH);
+    EXPECT_GT(ChangedPixels(first, second, screen), screen.right * screen.bottom / 100) << "the video does not move";
+
+    PostMessageA(window, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(WaitForExit(saver, 5000), 0u);
+    EXPECT_FALSE(FileExists(kClipCopy));
+    const std::vector<MixerCall> placed = CallsNamed(ReadMixerLog(logPath), "SetVideoPosition");
+    ASSERT_EQ(placed.size(), 1u);
+    EXPECT_EQ(placed[0].Value("dest"), "0,0," + std::to_string(screen.right) + "," + std::to_string(screen.bottom));
 }
 
 TEST_F(RunningSaver, WithoutTheRendererFeaturesTheDirectXBoxEndsTheSaver)

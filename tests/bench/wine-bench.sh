@@ -8,6 +8,8 @@
 #   wine-bench.sh BENCH_DIR stop       end the Wine server and the display
 #   wine-bench.sh BENCH_DIR run CMD... run a Windows program under 64-bit Wine on the bench
 #
+# BENCH_SCREEN sets the virtual display's size and depth (default 1280x1024x24).
+#
 # When VMR9_COMPLETION_DLL names the built vmr9_completion.dll, `start` registers it as
 # the prefix's VMR-9 (it completes what Wine's lacks, see tools/vmr9_completion);
 # without it `start` leaves or puts back Wine's own.
@@ -81,7 +83,7 @@ start_display() {
   local n
   for n in $(seq 90 189); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$bench/xvfb.log" 2>&1 </dev/null &
+    setsid Xvfb ":$n" -screen 0 "${BENCH_SCREEN:-1280x1024x24}" -nolisten tcp >"$bench/xvfb.log" 2>&1 </dev/null &
     local pid=$!
     for _ in $(seq 50); do
       if [ -e "/tmp/.X11-unix/X$n" ]; then

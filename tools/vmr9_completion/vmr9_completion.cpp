@@ -207,9 +207,15 @@ HRESULT STDMETHODCALLTYPE LayerWindowlessControl::GetMaxIdealVideoSize(LONG *wid
 {
     return owner->innerWindowless->GetMaxIdealVideoSize(width, height);
 }
+// Wine's own, logged so a test of the running saver can see where it placed the video.
+// (When the window is smaller than the video, Wine's presenter shows only part of the
+// frame; the layer leaves that as it is.)
 HRESULT STDMETHODCALLTYPE LayerWindowlessControl::SetVideoPosition(const RECT *source, const RECT *dest)
 {
-    return owner->innerWindowless->SetVideoPosition(source, dest);
+    HRESULT hr = owner->innerWindowless->SetVideoPosition(source, dest);
+    if (dest != nullptr)
+        LogCall("SetVideoPosition dest=%ld,%ld,%ld,%ld hr=0x%08lX", dest->left, dest->top, dest->right, dest->bottom, hr);
+    return hr;
 }
 HRESULT STDMETHODCALLTYPE LayerWindowlessControl::GetVideoPosition(RECT *source, RECT *dest)
 {
