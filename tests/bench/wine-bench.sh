@@ -7,6 +7,10 @@
 #                                      server running
 #   wine-bench.sh BENCH_DIR stop       end the Wine server and the display
 #   wine-bench.sh BENCH_DIR run CMD... run a Windows program under 64-bit Wine on the bench
+#
+# When VMR9_COMPLETION_DLL names the built vmr9_completion.dll, `start` registers it as
+# the prefix's VMR-9 (it completes what Wine's lacks, see tools/vmr9_completion);
+# without it `start` leaves or puts back Wine's own.
 set -euo pipefail
 
 bench=$(realpath -m "$1")
@@ -40,6 +44,39 @@ make_prefix() {
   touch "$WINEPREFIX/.bench-ready-2"
 }
 
+vmr9_server='HKEY_LOCAL_MACHINE\Software\Classes\CLSID\{51B4ABF3-748F-4E3B-A276-C828330E926A}\InprocServer32'
+bench_key='HKEY_LOCAL_MACHINE\Software\Vesperine\Bench'
+
+# Points the VMR-9's class at the completion layer, or back at Wine's quartz.dll. The
+# value Wine's own registration wrote is read once per prefix and kept beside it, and in
+# the registry under $bench_key for the tests that switch the layer off and on. Wine's
+# own ThreadingModel there is "Both" as well.
+register_vmr9() {
+  local wine_value=$WINEPREFIX/.vmr9-wine-server
+  if [ ! -s "$wine_value" ]; then
+    [ -n "${VMR9_COMPLETION_DLL:-}" ] || return 0   # never changed in this prefix
+    local found
+    found=$("$WINE" reg query "$vmr9_server" /ve 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+    case $found in
+    '' | *vmr9_completion*) found='C:\windows\system32\quartz.dll' ;;
+    esac
+    printf '%s\n' "$found" >"$wine_value"
+  fi
+  local server
+  server=$(cat "$wine_value")
+  if [ -n "${VMR9_COMPLETION_DLL:-}" ]; then
+    server="Z:$(realpath -m "$VMR9_COMPLETION_DLL" | tr / '\\')"
+  fi
+  local reg
+  reg=$(mktemp --suffix=.reg)
+  {
+    printf 'REGEDIT4\n\n[%s]\n@="%s"\n"ThreadingModel"="Both"\n\n' "$vmr9_server" "${server//\\/\\\\}"
+    printf '[%s]\n"VMR9 Wine server"="%s"\n' "$bench_key" "$(sed 's/\\/\\\\/g' "$wine_value")"
+  } >"$reg"
+  "$WINE" regedit /S "Z:$(tr / '\\' <<<"$reg")" >/dev/null 2>&1
+  rm -f "$reg"
+}
+
 start_display() {
   local n
   for n in $(seq 90 189); do
@@ -71,8 +108,10 @@ start)
   else
     start_display
   fi
-  # Keep the server alive between test processes so each start is quick.
-  setsid "$WINESERVER" -p >/dev/null 2>&1 </dev/null &
+  # Keep the server alive between test processes so each start is quick. It returns
+  # once the server is ready and stays in the background.
+  setsid "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+  DISPLAY=$(cat "$bench/display") register_vmr9
   echo "bench ready on display $(cat "$bench/display"), prefix $WINEPREFIX"
   ;;
 stop)

@@ -222,3 +222,33 @@ std::string Decimal(UINT_PTR value)
 {
     return std::to_string(static_cast<unsigned long long>(value));
 }
+
+// Reads a string value from the registry's 64-bit view.
+static bool ReadMachineString(const char *subKey, const char *name, std::string &value)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    char text[MAX_PATH] = {};
+    DWORD type = 0;
+    DWORD size = sizeof text - 1;
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
+    RegCloseKey(key);
+    value = text;
+    return status == ERROR_SUCCESS && type == REG_SZ;
+}
+
+bool UseCompletionLayer(bool on)
+{
+    const char *server = "Software\\Classes\\CLSID\\{51B4ABF3-748F-4E3B-A276-C828330E926A}\\InprocServer32";
+    std::string path = VMR9_COMPLETION_PATH;
+    if (!on && !ReadMachineString("Software\\Vesperine\\Bench", "VMR9 Wine server", path))
+        return false;   // the bench keeps what Wine's own registration had there
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, server, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    LSTATUS status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(path.c_str()),
+                                    DWORD(path.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}

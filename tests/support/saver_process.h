@@ -63,3 +63,8 @@ extern std::vector<HostWindowMessage> postedToHost;
 HWND DeadWindowHandle();
 
 std::string Decimal(UINT_PTR value);
+
+// Registers, in this prefix, the VMR-9 completion layer (on) or Wine's own VMR-9 (off)
+// as the server of CLSID_VideoMixingRenderer9; the bench registered the layer at its
+// start. Creations after the call get the chosen one. Returns false when a step fails.
+bool UseCompletionLayer(bool on);
