@@ -260,6 +260,8 @@ static Interface *AsInterface(ReleaseOnly &object)
 // ---------------------------------------------------------------------------------
 // Replaced imports.
 
+static HMODULE(WINAPI *const realGetModuleHandleA)(LPCSTR) = __imp_GetModuleHandleA;
+
 // Counts caption starts: the caption's start calls SetTimer exactly once when it
 // succeeds. `releaseOnCaptionStart` makes that start end the playback instead, as a
 // caption that cannot be shown does.
@@ -343,13 +345,13 @@ static HWND CreateTestWindow(int width, int height)
     static const ATOM windowClass = [] {
         WNDCLASSA description = {};
         description.lpfnWndProc = TestWindowProc;
-        description.hInstance = GetModuleHandleA(nullptr);
+        description.hInstance = GetModuleHandleW(nullptr);
         description.lpszClassName = "PlaybackEventsTest";
         return RegisterClassA(&description);
     }();
     (void)windowClass;
     return CreateWindowExA(WS_EX_TOPMOST, "PlaybackEventsTest", "playback", WS_POPUP | WS_VISIBLE, 0, 0, width,
-                           height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+                           height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
 // The playback of a running saver, made of fakes, with the replaced imports in place.
@@ -535,7 +537,7 @@ protected:
     }
     static HMODULE WINAPI SaverAsOwnModule(LPCSTR name)
     {
-        return name == nullptr ? extractionModule : GetModuleHandleW(L"kernel32.dll");
+        return name == nullptr ? extractionModule : realGetModuleHandleA(name);
     }
     // Whether ReleasePlayback left COM uninitialised once: with one CoInitialize
     // before it, a new CoInitialize is then the first again.
