@@ -3,6 +3,7 @@
 // for the graph's interfaces, and this program's own import slots for the few system
 // calls whose effect a test must see (the caption timer, the error box).
 #include <windows.h>
+#include <vfwmsgs.h>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include "resources/resource_ids.h"
 #include "support/test_paths.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <string>
@@ -500,6 +502,179 @@ TEST_F(GraphEvents, PlaybackEndedByTheCaptionStopsTheLoop)
     };
     EXPECT_EQ(calls, expected);
     EXPECT_EQ(events.queue.size(), 1u);
+}
+
+// ---------------------------------------------------------------------------------
+// The search for a free pin, on a filter of fake pins that count their references.
+
+template <typename Interface>
+struct Counted : Interface {
+    LONG references = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+};
+
+struct FakePin : Counted<IPin> {
+    PIN_DIRECTION direction = PINDIR_OUTPUT;
+    FakePin *peer = nullptr;   // null: the pin is free
+
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *out) override
+    {
+        *out = direction;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override
+    {
+        *out = peer;
+        if (peer == nullptr)
+            return VFW_E_NOT_CONNECTED;
+        peer->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Connect(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *, const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **, ULONG *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
+};
+
+// Hands out the filter's pins one by one, each with a reference; after `failAfter`
+// pins, Next fails with `failure` as an enumerator does when the filter changed.
+struct FakeEnumPins : Counted<IEnumPins> {
+    std::vector<FakePin *> pins;
+    size_t next = 0;
+    size_t failAfter = SIZE_MAX;
+    HRESULT failure = S_OK;
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
+    {
+        if (count != 1)
+            return E_INVALIDARG;
+        if (next >= failAfter)
+            return failure;
+        if (next >= pins.size()) {
+            *out = nullptr;
+            if (fetched != nullptr)
+                *fetched = 0;
+            return S_FALSE;
+        }
+        *out = pins[next++];
+        (*out)->AddRef();
+        if (fetched != nullptr)
+            *fetched = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **) override { return E_NOTIMPL; }
+};
+
+struct FakeFilter : Counted<IBaseFilter> {
+    FakeEnumPins enumerator;           // handed out once, with a reference
+    HRESULT enumResult = S_OK;
+
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override
+    {
+        *out = nullptr;
+        if (FAILED(enumResult))
+            return enumResult;
+        enumerator.AddRef();
+        *out = &enumerator;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Pause() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *) override { return E_NOTIMPL; }
+};
+
+TEST(FreePin, FirstFreePinOfTheDirectionIsHandedOverAndNothingElseKept)
+{
+    struct PinSpec { PIN_DIRECTION direction; bool connected; };
+    const std::vector<PinSpec> mixed = {
+        {PINDIR_OUTPUT, true}, {PINDIR_INPUT, false}, {PINDIR_OUTPUT, false}, {PINDIR_OUTPUT, false}};
+    struct Case {
+        const char *name;
+        std::vector<PinSpec> pins;
+        PIN_DIRECTION asked;
+        int found;   // index of the pin handed over; -1: none
+    };
+    const Case cases[] = {
+        {"connected and input pins skipped", mixed, PINDIR_OUTPUT, 2},
+        {"an input asked for", mixed, PINDIR_INPUT, 1},
+        {"every pin of the direction connected", {{PINDIR_OUTPUT, true}, {PINDIR_INPUT, false}}, PINDIR_OUTPUT, -1},
+        {"no pins at all", {}, PINDIR_OUTPUT, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePin peer;
+        std::vector<FakePin> pins(c.pins.size());
+        FakeFilter filter;
+        for (size_t i = 0; i < pins.size(); ++i) {
+            pins[i].direction = c.pins[i].direction;
+            pins[i].peer = c.pins[i].connected ? &peer : nullptr;
+            filter.enumerator.pins.push_back(&pins[i]);
+        }
+
+        IPin *pin = reinterpret_cast<IPin *>(1);
+        HRESULT result = FindUnconnectedPin(&filter, c.asked, &pin);
+
+        if (c.found < 0) {
+            EXPECT_EQ(result, E_FAIL);
+            EXPECT_EQ(pin, nullptr);
+        } else {
+            EXPECT_EQ(result, S_OK);
+            EXPECT_EQ(pin, &pins[c.found]);
+        }
+        for (size_t i = 0; i < pins.size(); ++i)
+            EXPECT_EQ(pins[i].references, int(i) == c.found ? 2 : 1) << "pin " << i;
+        EXPECT_EQ(peer.references, 1) << "a peer was kept";
+        EXPECT_EQ(filter.enumerator.references, 1) << "the enumerator was kept";
+    }
+}
+
+TEST(FreePin, EnumerationErrorsArePassedUpUnchanged)
+{
+    FakePin connected;
+    connected.peer = &connected;
+    struct Case { const char *name; HRESULT enumResult; size_t failAfter; HRESULT expected; };
+    const Case cases[] = {
+        {"the filter cannot enumerate", E_OUTOFMEMORY, SIZE_MAX, E_OUTOFMEMORY},
+        {"the pins changed before the first", S_OK, 0, VFW_E_ENUM_OUT_OF_SYNC},
+        {"the pins changed after a connected one", S_OK, 1, VFW_E_ENUM_OUT_OF_SYNC},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFilter filter;
+        filter.enumResult = c.enumResult;
+        filter.enumerator.pins = {&connected, &connected};
+        filter.enumerator.failAfter = c.failAfter;
+        filter.enumerator.failure = VFW_E_ENUM_OUT_OF_SYNC;
+        IPin *pin = reinterpret_cast<IPin *>(1);
+        EXPECT_EQ(FindUnconnectedPin(&filter, PINDIR_OUTPUT, &pin), c.expected);
+        EXPECT_EQ(pin, nullptr);
+    }
+    EXPECT_EQ(connected.references, 1);
 }
 
 // ---------------------------------------------------------------------------------
