@@ -286,6 +286,21 @@ TEST_F(PlaybackGraph, ConnectedRendererHasNoFreePinAndNullArgumentsAreRefused)
     EXPECT_EQ(FilterCount(playback.graphBuilder), filters) << "a renderer was added all the same";
 }
 
+// WM_PAINT in full screen with the renderer in place: the paint goes through the
+// renderer and the window is validated. (Wine's RepaintVideo draws nothing, so the
+// redrawn frame itself cannot be seen here.)
+TEST_F(PlaybackGraph, FullScreenPaintWithTheRendererValidates)
+{
+    ASSERT_GE(BuildOn(1280, 1024), 0);
+    PumpMessagesUntil(300);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);   // WM_PAINT, through the saver's procedure
+    EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE)) << "the window was not validated";
+    OAFilterState state = State_Stopped;
+    playback.mediaControl->GetState(1000, &state);
+    EXPECT_EQ(state, State_Running);
+}
+
 // Needs no renderer: a source filter on its own, and a render without a path.
 TEST_F(PlaybackGraph, FreshSourceOffersItsOutputAndAMissingPathRendersNothing)
 {
