@@ -9,6 +9,7 @@
 #include "resources/resource_ids.h"
 #include "support/test_paths.h"
 #include "support/saver_process.h"
+#include "support/screen_picture.h"
 
 #include <fstream>
 #include <functional>
@@ -306,41 +307,12 @@ TEST_F(AboutBoxProcess, LinkOpensTheMakersPageEachTimeAndTheBoxStaysOpen)
     DeleteFileA(record.c_str());
 }
 
-// Writes the screen's pixels under `window` to a 24-bit bottom-up BMP file.
+// Writes the screen's pixels under `window` to a BMP file.
 static bool SavePictureOf(HWND window, const char *path)
 {
     RECT frame;
     GetWindowRect(window, &frame);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    void *bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP picture = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ previous = SelectObject(memory, picture);
-    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-    GdiFlush();
-    const DWORD stride = (width * 3 + 3) & ~3, size = stride * height;
-    BITMAPFILEHEADER fileHeader = {};
-    fileHeader.bfType = 0x4D42;
-    fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
-    fileHeader.bfSize = fileHeader.bfOffBits + size;
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char *>(&fileHeader), sizeof fileHeader);
-    file.write(reinterpret_cast<const char *>(&header), sizeof header);
-    file.write(static_cast<const char *>(bits), size);
-    bool written = copied && file.good();
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(picture);
-    ReleaseDC(nullptr, screen);
-    return written;
+    return SavePicture(CaptureScreen(frame), path);
 }
 
 TEST_F(AboutBoxProcess, PictureOfTheConfigureBoxIsSaved)

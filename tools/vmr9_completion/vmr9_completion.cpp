@@ -227,9 +227,27 @@ HRESULT STDMETHODCALLTYPE LayerWindowlessControl::SetVideoClippingWindow(HWND wi
 {
     return owner->innerWindowless->SetVideoClippingWindow(window);
 }
+// Differs in Wine: RepaintVideo draws the current frame over the whole window, not
+// into the destination rectangle, and nothing paints the border (see SetBorderColor).
+// The layer paints the border in its colour instead and leaves the frame to the next
+// one the running graph presents.
 HRESULT STDMETHODCALLTYPE LayerWindowlessControl::RepaintVideo(HWND window, HDC dc)
 {
-    return owner->innerWindowless->RepaintVideo(window, dc);
+    RECT client, source, dest;
+    if (window == nullptr || dc == nullptr || !GetClientRect(window, &client))
+        return E_POINTER;
+    HRESULT hr = owner->innerWindowless->GetVideoPosition(&source, &dest);
+    if (FAILED(hr))
+        return hr;
+    HRGN border = CreateRectRgnIndirect(&client);
+    HRGN video = CreateRectRgnIndirect(&dest);
+    CombineRgn(border, border, video, RGN_DIFF);
+    HBRUSH brush = CreateSolidBrush(owner->borderColor);
+    FillRgn(dc, border, brush);
+    DeleteObject(brush);
+    DeleteObject(video);
+    DeleteObject(border);
+    return S_OK;
 }
 HRESULT STDMETHODCALLTYPE LayerWindowlessControl::DisplayModeChanged()
 {
@@ -240,8 +258,8 @@ HRESULT STDMETHODCALLTYPE LayerWindowlessControl::GetCurrentImage(BYTE **dib)
     return owner->innerWindowless->GetCurrentImage(dib);   // Wine: E_NOTIMPL; the saver does not use it
 }
 
-// Missing in Wine: SetBorderColor. The colour is kept here. Wine paints no border in
-// any case, so nothing is drawn with it.
+// Missing in Wine: SetBorderColor. The colour is kept here; RepaintVideo paints the
+// border with it.
 HRESULT STDMETHODCALLTYPE LayerWindowlessControl::SetBorderColor(COLORREF color)
 {
     EnterCriticalSection(&owner->lock);
