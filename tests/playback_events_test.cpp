@@ -210,10 +210,12 @@ struct FakeMediaControl : RecordedDispatch<IMediaControl> {
     }
 };
 
-// The caption's mixer: accepts the caption's bitmap, so that a caption start succeeds.
+// The caption's mixer: takes the caption's bitmap with `setResult`, so that a caption
+// start succeeds, or fails as when the renderer refuses the caption.
 struct AcceptingMixerBitmap : Recorded<IVMRMixerBitmap9> {
     AcceptingMixerBitmap() : Recorded("mixerBitmap") {}
-    HRESULT STDMETHODCALLTYPE SetAlphaBitmap(const VMR9AlphaBitmap *) override { return S_OK; }
+    HRESULT setResult = S_OK;
+    HRESULT STDMETHODCALLTYPE SetAlphaBitmap(const VMR9AlphaBitmap *) override { return setResult; }
     HRESULT STDMETHODCALLTYPE UpdateAlphaBitmapParameters(const VMR9AlphaBitmap *) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetAlphaBitmapParameters(VMR9AlphaBitmap *) override { return S_OK; }
 };
@@ -265,14 +267,10 @@ static Interface *AsInterface(ReleaseOnly &object)
 static HMODULE(WINAPI *const realGetModuleHandleA)(LPCSTR) = __imp_GetModuleHandleA;
 
 // Counts caption starts: the caption's start calls SetTimer exactly once when it
-// succeeds. `releaseOnCaptionStart` makes that start end the playback instead, as a
-// caption that cannot be shown does.
-static bool releaseOnCaptionStart;
+// succeeds. No timer is made.
 static UINT_PTR WINAPI RecordSetTimer(HWND, UINT_PTR id, UINT, TIMERPROC)
 {
     Record("SetTimer");
-    if (releaseOnCaptionStart)
-        ReleasePlayback();
     return id == 0 ? 1 : id;
 }
 
@@ -363,7 +361,6 @@ protected:
     {
         calls.clear();
         boxes.clear();
-        releaseOnCaptionStart = false;
         host = SaverHostState{};
         caption = CaptionState{};
         playback = PlaybackState{};
@@ -482,26 +479,30 @@ TEST_F(GraphEvents, WithoutAnEventQueueNothingIsTouched)
     EXPECT_TRUE(calls.empty());
 }
 
-// A caption that cannot be shown ends the playback inside its start; the loop must
-// then leave the released graph alone, with the rest of the queue untaken.
+// A caption that cannot be shown ends the playback inside its start, with the
+// DirectX box; the loop must then leave the released graph alone, with the rest of
+// the queue untaken.
 TEST_F(GraphEvents, PlaybackEndedByTheCaptionStopsTheLoop)
 {
     FillEventFields();
     events.queue = {{EC_COMPLETE, 0, 0}, {EC_COMPLETE, 0, 0}};
-    releaseOnCaptionStart = true;
+    mixer.setResult = E_FAIL;
 
     HandleGraphEvents(window);
 
     const std::vector<std::string> expected = {
         "mediaEvent.GetEvent wait 0", "mediaEvent.FreeEventParams 1 0 0", "mediaSeeking.SetPositions 0 1 null 0",
-        "SetTimer",
-        // the teardown, inside the caption's start
+        // the teardown and the box, inside the caption's start
         "mediaEvent.SetNotifyWindow 0 0 0", "mediaEvent.Release", "mediaSeeking.Release", "mediaControl.Release",
-        "mixerBitmap.Release",
-        // and nothing after it
+        "mixerBitmap.Release", "MessageBoxA",
+        // and nothing after them
     };
     EXPECT_EQ(calls, expected);
     EXPECT_EQ(events.queue.size(), 1u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kDirectXFailure);
+    EXPECT_TRUE(TakeQuitMessage());
+    EXPECT_TRUE(PlaybackIsEmpty());
 }
 
 // ---------------------------------------------------------------------------------
