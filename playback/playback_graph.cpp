@@ -162,7 +162,7 @@ HRESULT FindUnconnectedPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **
     if (FAILED(hr))
         return hr;
     ComPtr<IPin> candidate;
-    while (pins->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    while ((hr = pins->Next(1, candidate.ReleaseAndGetAddressOf(), nullptr)) == S_OK) {
         PIN_DIRECTION candidateDirection;
         if (FAILED(candidate->QueryDirection(&candidateDirection)) || candidateDirection != direction)
             continue;
@@ -172,5 +172,7 @@ HRESULT FindUnconnectedPin(IBaseFilter *filter, PIN_DIRECTION direction, IPin **
             return S_OK;
         }
     }
+    if (FAILED(hr))
+        return hr;   // the enumeration broke off (the pins changed): not the same as no free pin
     return E_FAIL;
 }
