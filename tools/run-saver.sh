@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs whatever is missing, builds, and runs the 64-bit build of the saver full
 # screen under Wine: on $DISPLAY when one is set, otherwise on a virtual display.
-# After a few seconds it saves a screenshot to build/x86_64/screenshot.png and ends
-# the saver. SECONDS_SHOWN=N changes how long it shows. The bench's VMR-9 is the
-# completion layer (tools/vmr9_completion), which logs what the saver hands to the
-# renderer to build/x86_64/mixer.log.
+# After 5 seconds it saves a screenshot to build/x86_64/screenshot.png; after 30 (two
+# loops of the clip; SECONDS_SHOWN=N changes it) it ends the saver with a key press and
+# says what the run left behind. The bench's VMR-9 is the completion layer
+# (tools/vmr9_completion), which logs what the saver hands to the renderer to
+# build/x86_64/mixer.log: one caption drawn per loop, and its fades.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,13 +25,15 @@ mixer_log=$root/build/x86_64/mixer.log
 export VESPERINE_MIXER_LOG="Z:${mixer_log//\//\\}"   # the saver sees it as a Windows path
 echo "the VMR-9 completion layer logs to $mixer_log"
 
-wine_bench run "$root/build/x86_64/vesperine.scr" /s &
+shown=${SECONDS_SHOWN:-30}
+wine_bench run "$root/build/x86_64/vesperine.scr" /s >"$root/build/x86_64/saver-output.log" 2>&1 &
 saver=$!
-sleep "${SECONDS_SHOWN:-5}"
-
+first=$((shown < 5 ? shown : 5))
+sleep "$first"
 screenshot=$root/build/x86_64/screenshot.png
 import -display "$display" -window root "$screenshot"
 echo "screenshot: $screenshot"
+sleep $((shown - first))
 
 # A key press ends the saver; taskkill's close request is the fallback.
 DISPLAY=$display xdotool key space 2>/dev/null || true
@@ -44,3 +47,11 @@ fi
 status=0
 wait "$saver" || status=$?
 echo "saver ended with exit code $status"
+echo "captions drawn: $(grep -c ' SetAlphaBitmap ' "$mixer_log" || true)" \
+     "(one per loop of about 13 s), opacity steps: $(grep -c ' UpdateAlphaBitmapParameters ' "$mixer_log" || true)"
+if [ -e "$bench/prefix/drive_c/windows/vidtmp.avi" ]; then
+  echo "vidtmp.avi was left in the Windows folder"
+  exit 1
+fi
+echo "no vidtmp.avi left behind"
+exit "$status"
