@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the saver needs, from Debian's packages. Says
-# nothing when everything is already there; safe to run any number of times.
+# nothing when everything is already there; safe to run any number of times. Given
+# package names, it sees to those only (the packaging script needs just a few).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   libgl1-mesa-dri libglx-mesa0              # Direct3D 9 on Mesa's software renderer
   imagemagick x11-apps xdotool              # screenshots and input for the run script
 )
+[ $# -gt 0 ] && packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
