@@ -232,39 +232,47 @@ TEST_F(AboutBoxProcess, EveryWayOfClosingEndsWithOne)
     }
 }
 
-// Routes web addresses in this prefix to the recorder for the test's lifetime, and
-// puts back the command that was there. Wine's ShellExecuteA reads the protocol's
-// command from HKEY_CLASSES_ROOT, which here is the machine's classes only: a key
-// under HKEY_CURRENT_USER\Software\Classes is not looked at.
+// Routes web addresses, http and https, in this prefix to the recorder for the test's
+// lifetime, and puts back the commands that were there. Wine's ShellExecuteA reads the
+// protocol's command from HKEY_CLASSES_ROOT, which here is the machine's classes only:
+// a key under HKEY_CURRENT_USER\Software\Classes is not looked at.
 class RoutedWebAddresses {
 public:
     explicit RoutedWebAddresses(const std::string &record)
     {
-        char old[1024] = "";
-        LONG size = sizeof old;
-        hadCommand = RegQueryValueA(HKEY_CLASSES_ROOT, kCommand, old, &size) == ERROR_SUCCESS;
-        oldCommand = old;
-        std::string command = "\"" URL_RECORDER_PATH "\" \"" + record + "\" \"%1\"";
-        routed = Write(command);
+        const std::string command = "\"" URL_RECORDER_PATH "\" \"" + record + "\" \"%1\"";
+        routed = true;
+        for (Protocol &protocol : protocols) {
+            char old[1024] = "";
+            LONG size = sizeof old;
+            protocol.hadCommand = RegQueryValueA(HKEY_CLASSES_ROOT, protocol.key, old, &size) == ERROR_SUCCESS;
+            protocol.oldCommand = old;
+            routed = Write(protocol.key, command) && routed;
+        }
     }
     ~RoutedWebAddresses()
     {
-        if (hadCommand)
-            Write(oldCommand);
-        else
-            RegDeleteKeyA(HKEY_CLASSES_ROOT, kCommand);
+        for (const Protocol &protocol : protocols) {
+            if (protocol.hadCommand)
+                Write(protocol.key, protocol.oldCommand);
+            else
+                RegDeleteKeyA(HKEY_CLASSES_ROOT, protocol.key);
+        }
     }
     bool routed = false;
 
 private:
-    static bool Write(const std::string &command)
+    static bool Write(const char *key, const std::string &command)
     {
-        return RegSetValueA(HKEY_CLASSES_ROOT, kCommand, REG_SZ, command.c_str(), static_cast<DWORD>(command.size())) ==
+        return RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, command.c_str(), static_cast<DWORD>(command.size())) ==
                ERROR_SUCCESS;
     }
-    static constexpr const char *kCommand = "http\\shell\\open\\command";
-    bool hadCommand = false;
-    std::string oldCommand;
+    struct Protocol {
+        const char *key;
+        bool hadCommand;
+        std::string oldCommand;
+    };
+    Protocol protocols[2] = {{"http\\shell\\open\\command", false, ""}, {"https\\shell\\open\\command", false, ""}};
 };
 
 static std::vector<std::string> LinesOf(const std::string &path)
