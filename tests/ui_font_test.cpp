@@ -1,14 +1,16 @@
-// The saver's font routine, in this process: the LOGFONT that the system keeps for each
-// font it returns, at the pixels per inch of the window it is made for. Wine gives no
-// way to change a window's LOGPIXELSY at run time, so the cases run at the display's
-// own value (96 on the bench, where 8 points must come out as 11 pixels) and the
-// formula is checked against whatever that value is.
+// The saver's font routine: the LOGFONT that the system keeps for each font it returns,
+// at the pixels per inch of the window it is made for. A process reads the screen's
+// pixels per inch when it starts, so the cases at other resolutions run this program
+// again as a child after setting the prefix's resolution.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "playback/ui_font.h"
 
+#include "support/test_paths.h"
+
+#include <fstream>
 #include <string>
 
 static int PixelsPerInchOf(HWND window)
@@ -68,16 +70,57 @@ TEST(UiFont, KeepsTheRequestedLookAtTheWindowsPixelsPerInch)
     DestroyWindow(window);
 }
 
-// The bench's display runs at 96 pixels per inch: there the About box's 8 points are
-// 11 pixels. A display at another value cannot show this case.
-TEST(UiFont, EightPointsAreElevenPixelsAtNinetySix)
+// In a child started by the test below: the pixels per inch this process sees and the
+// height of 8 points, written to the file VESPERINE_FONT_REPORT names.
+TEST(UiFont, ReportEightPointHeight)
 {
-    if (PixelsPerInchOf(nullptr) != 96)
-        GTEST_SKIP() << "the display is not at 96 pixels per inch";
+    char report[MAX_PATH];
+    if (GetEnvironmentVariableA("VESPERINE_FONT_REPORT", report, sizeof report) == 0)
+        GTEST_SKIP() << "run only as the child of EightPointsFollowTheScreenResolution";
     HFONT font = CreateUiFont(nullptr, "MS Sans Serif", 8, false, false, false, false);
     ASSERT_NE(font, nullptr);
     LOGFONTA made = {};
     GetObjectA(font, sizeof made, &made);
-    EXPECT_EQ(made.lfHeight, -11);
     DeleteObject(font);
+    std::ofstream(report) << PixelsPerInchOf(nullptr) << " " << made.lfHeight;
+}
+
+// The About box's and the caption's 8 points: 11 pixels at 96 pixels per inch, 13 at 120.
+TEST(UiFont, EightPointsFollowTheScreenResolution)
+{
+    const char *desktop = "Control Panel\\Desktop";
+    DWORD old = 0, size = sizeof old;
+    const bool hadValue = RegGetValueA(HKEY_CURRENT_USER, desktop, "LogPixels", RRF_RT_REG_DWORD, nullptr, &old, &size) ==
+                          ERROR_SUCCESS;
+    CreateDirectoryA(TEST_WORK_DIR, nullptr);
+    const std::string report = TEST_WORK_DIR "\\font-report.txt";
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+
+    struct Case { DWORD dpi; int height; };
+    for (const Case c : {Case{96, -11}, Case{120, -13}}) {
+        SCOPED_TRACE(std::to_string(c.dpi) + " pixels per inch");
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, desktop, "LogPixels", REG_DWORD, &c.dpi, sizeof c.dpi), ERROR_SUCCESS);
+        DeleteFileA(report.c_str());
+        SetEnvironmentVariableA("VESPERINE_FONT_REPORT", report.c_str());
+        std::string commandLine = "\"" + std::string(self) + "\" --gtest_filter=UiFont.ReportEightPointHeight";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        ASSERT_TRUE(CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+        WaitForSingleObject(child.hProcess, 30000);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        SetEnvironmentVariableA("VESPERINE_FONT_REPORT", nullptr);
+
+        int dpi = 0, height = 0;
+        std::ifstream(report) >> dpi >> height;
+        EXPECT_EQ(dpi, static_cast<int>(c.dpi)) << "the child did not see the resolution";
+        EXPECT_EQ(height, c.height);
+    }
+    if (hadValue)
+        RegSetKeyValueA(HKEY_CURRENT_USER, desktop, "LogPixels", REG_DWORD, &old, sizeof old);
+    else
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, desktop, "LogPixels");
+    DeleteFileA(report.c_str());
 }
