@@ -236,7 +236,7 @@ TEST_F(RunningSaver, ClipPlaysLoopsWithCaptionsAndEndsCleanly)
 // Run on a bench whose screen is smaller than the clip: the saver asks the renderer to
 // fill the whole screen. Wine's presenter then shows only part of the frame, so the
 // picture is saved for a look but only its movement is checked.
-TEST_F(RunningSaver, ClipIsStretchedOverASmallScreen)
+TEST_F(RunningSaver, RendererIsAskedToFillASmallScreen)
 {
     ASSERT_TRUE(screen.right < kClipWidth && screen.bottom < kClipHeight) << "the screen is not smaller than the clip";
     HWND window = StartFullScreen();
