@@ -206,6 +206,7 @@ TEST_F(RunningSaver, WithoutTheRendererFeaturesTheDirectXBoxEndsTheSaver)
     SavePicture(CaptureScreen(screen), DIRECTX_BOX_SCREENSHOT_PATH);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
+    EXPECT_FALSE(FileExists(kClipCopy)) << "vidtmp.avi was left behind";
 }
 
 TEST_F(RunningSaver, ClipFileHeldByAnotherProgramShowsTheProgramInterfaceBox)
@@ -221,5 +222,6 @@ TEST_F(RunningSaver, ClipFileHeldByAnotherProgramShowsTheProgramInterfaceBox)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
     EXPECT_TRUE(CallsNamed(ReadMixerLog(logPath), "Create").empty()) << "a graph was built after the failed extraction";
+    EXPECT_EQ(GetFileSize(held, nullptr), 0u) << "the saver wrote into the other program's file";
     CloseHandle(held);
 }
