@@ -97,7 +97,7 @@ protected:
 
     // Starts the saver with the cursor at the screen's centre and waits until the clip
     // plays and the first caption has begun to fade in: the layer's log shows the
-    // caption drawn at opacity 0 and then two rising steps.
+    // caption drawn and then given two rising opacities.
     HWND StartPlaying()
     {
         DeleteFileA(logPath.c_str());
