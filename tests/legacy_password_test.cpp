@@ -6,6 +6,8 @@
 
 #include "support/test_paths.h"
 #include "support/saver_process.h"
+#include "support/screen_picture.h"
+#include "support/mixer_log.h"
 
 #include <algorithm>
 #include <fstream>
@@ -15,6 +17,7 @@
 static const char kDesktopKey[] = "Control Panel\\Desktop";
 static const char kDesktopBackupKey[] = "Software\\Vesperine tests\\Desktop backup";
 static const char kUsePassword[] = "ScreenSaveUsePassword";
+static const char kClipCopy[] = "C:\\windows\\vidtmp.avi";
 
 // One "verify" line of the PASSWORD.CPL stand-in's log, as name=value fields.
 static std::string FieldOf(const std::string &line, const std::string &name)
@@ -47,12 +50,14 @@ protected:
         legacySaver = directory + "\\locked-saver.scr";
         currentSaver = directory + "\\unlocked-saver.scr";
         passwordLog = directory + "\\password.txt";
+        mixerLog = directory + "\\mixer.txt";
         mprLog = directory + "\\mpr.txt";
         ASSERT_TRUE(PrepareLegacySaver(directory, "locked-saver.scr"));
         ASSERT_TRUE(CopyFileA(VESPERINE_SCR_PATH, currentSaver.c_str(), FALSE));
         UsePasswordLibrary(FAKE_PASSWORD_CPL_PATH);
         DeleteFileA(passwordLog.c_str());
         DeleteFileA(mprLog.c_str());
+        DeleteFileA(mixerLog.c_str());
         RegDeleteKeyValueA(HKEY_CURRENT_USER, kDesktopKey, kUsePassword);
     }
     void TearDown() override
@@ -100,7 +105,7 @@ protected:
         const std::string &saver = legacy ? legacySaver : currentSaver;
         return StartSaver("\"" + saver + "\" " + arguments, saver,
                           {"VESPERINE_PASSWORD_LOG=" + passwordLog, "VESPERINE_PASSWORD_ANSWERS=" + answers,
-                           "VESPERINE_MPR_LOG=" + mprLog});
+                           "VESPERINE_MPR_LOG=" + mprLog, "VESPERINE_MIXER_LOG=" + mixerLog});
     }
     static std::vector<std::string> LinesOf(const std::string &path)
     {
@@ -154,7 +159,20 @@ protected:
                 events += (events.empty() ? "" : "|") + line;
         return events;
     }
-    std::string directory, legacySaver, currentSaver, passwordLog, mprLog;
+    // Waits until the layer's log shows the graph made and the first caption drawn.
+    bool WaitForPlayback(DWORD timeoutMs = 15000)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::vector<MixerCall> calls = ReadMixerLog(mixerLog);
+            if (!CallsNamed(calls, "Create").empty() && !CallsNamed(calls, "SetAlphaBitmap").empty())
+                return true;
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(20);
+        }
+    }
+    std::string directory, legacySaver, currentSaver, passwordLog, mprLog, mixerLog;
     bool desktopRemoved = false;
 };
 
@@ -217,6 +235,14 @@ TEST_F(LockedSaver, RefusedPasswordHoldsOffThenAcceptanceEndsTheSaver)
     SaverProcess saver = Start("/s", "01");   // refuse, then accept
     HWND window = WaitForWindowOfClass(saver, "WindowsScreenSaverClass");
     ASSERT_NE(window, nullptr);
+    // The whole saver runs: the clip plays on the screen with its caption.
+    ASSERT_TRUE(WaitForPlayback()) << "the clip does not play";
+    const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    ScreenPicture before = CaptureScreen(screen);
+    Sleep(500);
+    ScreenPicture after = CaptureScreen(screen);
+    ASSERT_FALSE(before.pixels.empty());
+    EXPECT_GT(ChangedPixels(before, after, screen), screen.right * screen.bottom / 200) << "the video does not move";
 
     // A key press asks the verifier, which refuses.
     PostMessageA(window, WM_KEYDOWN, 'A', 0);
@@ -254,6 +280,10 @@ TEST_F(LockedSaver, RefusedPasswordHoldsOffThenAcceptanceEndsTheSaver)
     EXPECT_EQ(FieldOf(Verifications()[1], "answer"), "1");
     EXPECT_EQ(FieldOf(Verifications()[1], "nested"), "0");
     EXPECT_EQ(LibraryEvents(), "loaded|freed running=1");
+    EXPECT_EQ(GetFileAttributesA(kClipCopy), INVALID_FILE_ATTRIBUTES) << "vidtmp.avi was left behind";
+    std::vector<MixerCall> calls = ReadMixerLog(mixerLog);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().call, "Destroy") << "the renderer was still held at the end";
 }
 
 TEST_F(LockedSaver, AutoPlayQueryEndsTheSaverAndIsCancelledOnlyWithAPassword)

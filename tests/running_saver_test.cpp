@@ -7,80 +7,17 @@
 #include "support/test_paths.h"
 #include "support/saver_process.h"
 #include "support/screen_picture.h"
+#include "support/mixer_log.h"
 
 #include "caption/caption_state.h"
 #include "playback/ui_font.h"
 
-#include <fstream>
-#include <sstream>
-
 static const char kClipCopy[] = "C:\\windows\\vidtmp.avi";
 static const int kClipWidth = 1024, kClipHeight = 768;
-
-// One line of the layer's log: the time, the call and its NAME=VALUE parameters.
-struct MixerCall {
-    DWORD ms = 0;
-    std::string call;
-    std::string line;
-
-    std::string Value(const std::string &name) const
-    {
-        size_t at = line.find(" " + name + "=");
-        if (at == std::string::npos)
-            return "";
-        at += name.size() + 2;
-        return line.substr(at, line.find(' ', at) - at);
-    }
-    double Number(const std::string &name) const { return atof(Value(name).c_str()); }
-};
-
-static std::vector<MixerCall> ReadMixerLog(const std::string &path)
-{
-    std::vector<MixerCall> calls;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        MixerCall call;
-        fields >> call.ms >> call.call;
-        call.line = line;
-        if (!call.call.empty())
-            calls.push_back(call);
-    }
-    return calls;
-}
-
-static std::vector<MixerCall> CallsNamed(const std::vector<MixerCall> &calls, const std::string &name)
-{
-    std::vector<MixerCall> named;
-    for (const MixerCall &call : calls)
-        if (call.call == name)
-            named.push_back(call);
-    return named;
-}
 
 static bool FileExists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Pixels of `area` in `picture` that are not black.
-static int LitPixels(const ScreenPicture &picture, const RECT &area)
-{
-    int lit = 0;
-    for (int y = area.top; y < area.bottom; ++y)
-        for (int x = area.left; x < area.right; ++x)
-            lit += (picture.At(x, y) & 0xF0F0F0) != 0;   // ignore the faintest noise
-    return lit;
-}
-
-static int ChangedPixels(const ScreenPicture &a, const ScreenPicture &b, const RECT &area)
-{
-    int changed = 0;
-    for (int y = area.top; y < area.bottom; ++y)
-        for (int x = area.left; x < area.right; ++x)
-            changed += a.At(x, y) != b.At(x, y);
-    return changed;
 }
 
 // The caption bitmap's size for a caption text, as the saver measures it.
@@ -269,6 +206,7 @@ TEST_F(RunningSaver, WithoutTheRendererFeaturesTheDirectXBoxEndsTheSaver)
     SavePicture(CaptureScreen(screen), DIRECTX_BOX_SCREENSHOT_PATH);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
+    EXPECT_FALSE(FileExists(kClipCopy)) << "vidtmp.avi was left behind";
 }
 
 TEST_F(RunningSaver, ClipFileHeldByAnotherProgramShowsTheProgramInterfaceBox)
@@ -284,5 +222,6 @@ TEST_F(RunningSaver, ClipFileHeldByAnotherProgramShowsTheProgramInterfaceBox)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
     EXPECT_TRUE(CallsNamed(ReadMixerLog(logPath), "Create").empty()) << "a graph was built after the failed extraction";
+    EXPECT_EQ(GetFileSize(held, nullptr), 0u) << "the saver wrote into the other program's file";
     CloseHandle(held);
 }

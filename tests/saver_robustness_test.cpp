@@ -11,25 +11,6 @@
 
 static const DWORD kRefused = 0xFFFFFFFF;
 
-// Ends whatever the saver shows and returns its exit code.
-static DWORD RunClosingEverything(const std::string &commandLine)
-{
-    SaverProcess saver = StartSaver(commandLine);
-    if (saver.process == nullptr)
-        return STILL_ACTIVE;
-    DWORD start = GetTickCount();
-    while (WaitForSingleObject(saver.process, 0) == WAIT_TIMEOUT && GetTickCount() - start < 8000) {
-        CloseSaverWindows(saver.id);
-        PumpMessagesFor(30);
-    }
-    return WaitForExit(saver, 2000);
-}
-
-static bool IsListedExitCode(DWORD code)
-{
-    return code == 0 || code == 1 || code == kRefused;
-}
-
 TEST(StrangeArguments, EndWithAListedExitCode)
 {
     const std::string exe = VESPERINE_SCR_PATH;
@@ -57,21 +38,11 @@ TEST(StrangeArguments, EndWithAListedExitCode)
 
 TEST(StrangeArguments, RandomArgumentStringsNeverCrashOrHang)
 {
-    // Pieces that reach every branch of the dispatch, mixed with random bytes.
-    const std::string pieces[] = {" ", "-", "/", "s", "S", "p", "P", "l", "c", "c:", "C:", "a", "x", "?", "\t",
-                                  "0", "1234", "65548", "4294967296", "99999999999", ":", "\"", "\xE9", "\xFF"};
     unsigned seed = 20261211;
     std::mt19937 random(seed);
     const std::string exe = VESPERINE_SCR_PATH;
     for (int run = 0; run < 40; ++run) {
-        std::string arguments;
-        int parts = std::uniform_int_distribution<int>(0, 12)(random);
-        for (int i = 0; i < parts; ++i) {
-            if (random() % 3 == 0)
-                arguments += static_cast<char>(std::uniform_int_distribution<int>(1, 255)(random));
-            else
-                arguments += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-        }
+        std::string arguments = RandomArgumentString(random);
         DWORD code = RunClosingEverything("\"" + exe + "\" " + arguments);
         EXPECT_TRUE(IsListedExitCode(code)) << "seed " << seed << ", run " << run << ", arguments [" << arguments
                                             << "] ended with 0x" << std::hex << code;

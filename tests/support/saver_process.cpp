@@ -181,6 +181,39 @@ void CloseSaverWindows(DWORD processId)
     }
 }
 
+DWORD RunClosingEverything(const std::string &commandLine, DWORD timeoutMs)
+{
+    SaverProcess saver = StartSaver(commandLine);
+    if (saver.process == nullptr)
+        return STILL_ACTIVE;
+    DWORD start = GetTickCount();
+    while (WaitForSingleObject(saver.process, 0) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs) {
+        CloseSaverWindows(saver.id);
+        PumpMessagesFor(30);
+    }
+    return WaitForExit(saver, 2000);
+}
+
+bool IsListedExitCode(DWORD code)
+{
+    return code == 0 || code == 1 || code == 0xFFFFFFFF;
+}
+
+std::string RandomArgumentString(std::mt19937 &random)
+{
+    static const std::string pieces[] = {" ", "-", "/", "s", "S", "p", "P", "l", "c", "c:", "C:", "a", "x", "?", "\t",
+                                         "0", "1234", "65548", "4294967296", "99999999999", ":", "\"", "\xE9", "\xFF"};
+    std::string arguments;
+    int parts = std::uniform_int_distribution<int>(0, 12)(random);
+    for (int i = 0; i < parts; ++i) {
+        if (random() % 3 == 0)
+            arguments += static_cast<char>(std::uniform_int_distribution<int>(1, 255)(random));
+        else
+            arguments += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    }
+    return arguments;
+}
+
 std::vector<HostWindowMessage> postedToHost;
 
 static LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,19 @@ void PumpMessagesFor(DWORD milliseconds);
 // Closes whatever the saver shows: the About box by its cancel command, saver
 // windows by WM_CLOSE.
 void CloseSaverWindows(DWORD processId);
+
+// Runs the command line, closing whatever the saver shows (as CloseSaverWindows does)
+// until it ends, and returns its exit code; STILL_ACTIVE when it could not be started
+// or did not end within `timeoutMs` (it is then killed).
+DWORD RunClosingEverything(const std::string &commandLine, DWORD timeoutMs = 8000);
+
+// The exit codes the command line can end with: 0 (a saver window ran, or a password
+// change), 1 (the About box was closed) and -1, 0xFFFFFFFF, for a refused argument string.
+bool IsListedExitCode(DWORD code);
+
+// An argument string of up to 12 parts: pieces that reach every branch of the mode
+// dispatch, mixed with random bytes 1 to 255.
+std::string RandomArgumentString(std::mt19937 &random);
 
 std::string WindowClassOf(HWND window);
 std::string WindowTextOf(HWND window);

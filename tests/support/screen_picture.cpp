@@ -64,3 +64,21 @@ bool SavePicture(const ScreenPicture &picture, const char *path)
     file.write(rows.data(), rows.size());
     return file.good();
 }
+
+int LitPixels(const ScreenPicture &picture, const RECT &area)
+{
+    int lit = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            lit += (picture.At(x, y) & 0xF0F0F0) != 0;   // ignore the faintest noise
+    return lit;
+}
+
+int ChangedPixels(const ScreenPicture &a, const ScreenPicture &b, const RECT &area)
+{
+    int changed = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            changed += a.At(x, y) != b.At(x, y);
+    return changed;
+}

@@ -19,3 +19,9 @@ ScreenPicture CaptureScreen(const RECT &area);
 
 // Writes the picture as a 24-bit BMP file.
 bool SavePicture(const ScreenPicture &picture, const char *path);
+
+// Pixels of `area` (picture coordinates) that are not black, the faintest noise ignored.
+int LitPixels(const ScreenPicture &picture, const RECT &area);
+
+// Pixels of `area` that differ between two pictures of the same size.
+int ChangedPixels(const ScreenPicture &a, const ScreenPicture &b, const RECT &area);
