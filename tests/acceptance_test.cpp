@@ -52,15 +52,6 @@ TEST(SettingsPage, PreviewFillsTheMonitorPictureAndEndsWithThePage)
     EXPECT_EQ(WaitForExit(saver, 5000), 0u);
 }
 
-static void SendKeyPress(WORD key)
-{
-    INPUT inputs[2] = {};
-    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = inputs[1].ki.wVk = key;
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, inputs, sizeof(INPUT));
-}
-
 static void SendClick()
 {
     INPUT inputs[2] = {};

@@ -43,15 +43,6 @@ static int RunningSavers()
     return count;
 }
 
-static void SendKeyPress(WORD key)
-{
-    INPUT inputs[2] = {};
-    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = inputs[1].ki.wVk = key;
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, inputs, sizeof(INPUT));
-}
-
 class SaverRuns : public ::testing::Test {
 protected:
     void SetUp() override

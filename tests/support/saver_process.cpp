@@ -194,6 +194,15 @@ DWORD RunClosingEverything(const std::string &commandLine, DWORD timeoutMs)
     return WaitForExit(saver, 2000);
 }
 
+void SendKeyPress(WORD key)
+{
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
 bool IsListedExitCode(DWORD code)
 {
     return code == 0 || code == 1 || code == 0xFFFFFFFF;

@@ -52,6 +52,9 @@ void CloseSaverWindows(DWORD processId);
 // or did not end within `timeoutMs` (it is then killed).
 DWORD RunClosingEverything(const std::string &commandLine, DWORD timeoutMs = 8000);
 
+// Presses and releases `key` as a keyboard would, for the foreground window.
+void SendKeyPress(WORD key);
+
 // The exit codes the command line can end with: 0 (a saver window ran, or a password
 // change), 1 (the About box was closed) and -1, 0xFFFFFFFF, for a refused argument string.
 bool IsListedExitCode(DWORD code);
