@@ -167,7 +167,12 @@ TEST_F(SaverRuns, SoakHundredStartStopCycles)
 // only show as the process's own exit code, and every string goes through the real
 // program entry with its program-name stripping. Under Wine a process costs about
 // 0.1 s, so this takes about 20 minutes. What a string opens (About box, full screen)
-// is closed by the harness.
+// is closed by the harness. Under Wine, about one process in 5,000 does not end in
+// time although its string ends at once when it is run again (one such run showed
+// the Linux loader failing an assertion while the Wine process exited). A string
+// that does not end is therefore run once more: if it then ends with a listed code,
+// it is counted and printed as a platform hiccup, and more than a few of those fail
+// the test all the same.
 TEST(SoakArguments, TenThousandRandomArgumentStringsEndWithListedCodes)
 {
     int runs = 10000;
@@ -178,10 +183,20 @@ TEST(SoakArguments, TenThousandRandomArgumentStringsEndWithListedCodes)
     const std::string exe = VESPERINE_SCR_PATH;
     int byCode[3] = {};
     int failures = 0;
+    int hiccups = 0;
     const DWORD start = GetTickCount();
     for (int run = 0; run < runs; ++run) {
         std::string arguments = RandomArgumentString(random);
         DWORD code = RunClosingEverything("\"" + exe + "\" " + arguments, 10000);
+        if (code == STILL_ACTIVE) {
+            EndLeftoverSavers();
+            code = RunClosingEverything("\"" + exe + "\" " + arguments, 10000);
+            if (IsListedExitCode(code)) {
+                ++hiccups;
+                printf("soak: run %d, arguments [%s], did not end in time; run again it ended with %ld\n", run,
+                       arguments.c_str(), static_cast<long>(code));
+            }
+        }
         if (IsListedExitCode(code)) {
             ++byCode[code == 0 ? 0 : code == 1 ? 1 : 2];
             continue;
@@ -192,8 +207,9 @@ TEST(SoakArguments, TenThousandRandomArgumentStringsEndWithListedCodes)
             FAIL() << "stopped after 20 failures";
         EndLeftoverSavers();
     }
-    printf("soak: %d argument strings in %lu s: exit 0 x%d, 1 x%d, -1 x%d\n", runs, (GetTickCount() - start) / 1000,
-           byCode[0], byCode[1], byCode[2]);
+    printf("soak: %d argument strings in %lu s: exit 0 x%d, 1 x%d, -1 x%d; %d ended only when run again\n", runs,
+           (GetTickCount() - start) / 1000, byCode[0], byCode[1], byCode[2], hiccups);
+    EXPECT_LE(hiccups, 5) << "too many runs ended only when run again to be the platform's hiccups";
 }
 
 struct Usage {
